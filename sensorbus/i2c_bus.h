@@ -63,6 +63,7 @@ private:
     int receive_byte(int ack_level);
     int check_bus_free();
     int scl_check();
+    int stop_after(int transferred, std::size_t length);
 
     void release_lines() { port.set_dtr_rts(1); }
     void sda_high() { port.set_dtr(1); }

@@ -66,8 +66,8 @@ DeviceNameSource com_device_source(int port_number);
 LineHandle open_line_device(const char* device, int* error = nullptr);
 void close_line_device(LineHandle& handle);
 
-// Makes devices whose names begin with prefix open through driver (at most a
-// few; later registrations win). Returns false when the table is full.
+// Makes devices whose names begin with prefix open through driver; these are
+// looked up before the built-in ones. Returns false when the (small) table is full.
 bool register_line_driver(const char* prefix, LineDriver* driver);
 void unregister_line_driver(LineDriver* driver);
 

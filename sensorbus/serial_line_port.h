@@ -38,15 +38,17 @@ public:
     // The errno behind the last failed open (0 when the number was out of range).
     int last_open_errno() const { return open_errno; }
 
+    // The line format the wiring is meant for; never applied to the port.
+    const int baud_rate = 9600;
+    const int data_bits = 8;
+    const int parity = 'N';
+    const int stop_bits = 1;
+
 private:
     LineHandle handle = INVALID_LINE_HANDLE;
     std::uint32_t saved_event_mask = 0;
     LineTimeouts saved_timeouts{};
     termios saved_state{};
-    int baud_rate;
-    int data_bits;
-    int parity;
-    int stop_bits;
     int open_errno = 0;
 };
 
