@@ -125,8 +125,9 @@ TEST_F(SimBus, MisbehavingChipsGiveTheirBusCodes)
         Sweep s = sweep(c.device, c.first, c.last);
         for (int n = c.first; n <= c.last; ++n) {
             EXPECT_EQ(s.status[n - 1], c.expected[n - 1]) << c.device << " sensor " << n;
-            if (c.expected[n - 1] != 0)
+            if (c.expected[n - 1] != 0) {
                 EXPECT_EQ(s.temperature[n - 1], 0) << c.device << " sensor " << n;
+            }
         }
     }
 }
