@@ -4,7 +4,7 @@ JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps configure build test test-sanitize demo clean
+.PHONY: all deps configure build test test-sanitize lint fuzz demo clean
 
 all: build
 
@@ -27,8 +27,12 @@ test-sanitize: deps
 	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		ctest --output-on-failure -j 4
 
+# clang-tidy and cppcheck over the project's own code.
+lint: deps
+	@scripts/lint.sh build-lint
+
 demo: build
 	@scripts/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-lint build-fuzz

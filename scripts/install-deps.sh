@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
-  packages=(cmake make g++ libgtest-dev libgmock-dev lighttpd chromium)
+  packages=(cmake make g++ git libgtest-dev libgmock-dev lighttpd chromium
+            clang libclang-rt-14-dev clang-tidy cppcheck)
 fi
 
 missing=()
