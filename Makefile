@@ -3,6 +3,8 @@ BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD     ?= build-fuzz
+FUZZ_SECONDS   ?= 60
 
 .PHONY: all deps configure build test test-sanitize lint fuzz demo clean
 
@@ -19,6 +21,7 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 4
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
@@ -26,6 +29,12 @@ test-sanitize: deps
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		ctest --output-on-failure -j 4
+
+# Every libFuzzer target for FUZZ_SECONDS each (clang, with ASan and UBSan).
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARA_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@cd $(FUZZ_BUILD) && KELVARA_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -j 2
 
 # clang-tidy and cppcheck over the project's own code.
 lint: deps
@@ -35,4 +44,4 @@ demo: build
 	@scripts/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) build-lint build-fuzz
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) build-lint
