@@ -9,8 +9,8 @@ namespace kelvara {
 inline constexpr std::chrono::milliseconds DEFAULT_REPLY_WAIT{5000};
 
 // The reply wait: DEFAULT_REPLY_WAIT, unless text holds a positive number of
-// milliseconds. Only tests pass a text, so that a lost reply costs them less
-// than the full wait.
+// milliseconds. The text comes from KELVARA_CLIENT_WAIT_MS, which only tests
+// set, so that a lost reply costs them less than the full wait.
 std::chrono::milliseconds client_reply_wait(const char* text);
 
 // Runs the client with its command line; banner, usage and results go to out,

@@ -1,7 +1,7 @@
 #include "client/reply_output.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 
 namespace kelvara {
 
