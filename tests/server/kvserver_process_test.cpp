@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -291,6 +290,19 @@ void PrintTo(const BadArgsCase& c, std::ostream* os)
         *os << arg << ' ';
 }
 
+// One "message (number)\n" line; the number is whatever errno held.
+bool is_fatal_line(const std::string& text, const std::string& message)
+{
+    const std::string head = message + " (";
+    if (text.size() < head.size() + 3 || text.compare(0, head.size(), head) != 0 ||
+        text.compare(text.size() - 2, 2, ")\n") != 0)
+        return false;
+    std::string number = text.substr(head.size(), text.size() - head.size() - 2);
+    if (!number.empty() && number[0] == '-')
+        number.erase(0, 1);
+    return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
+}
+
 class KvserverBadArgs : public ::testing::TestWithParam<BadArgsCase> {};
 
 TEST_P(KvserverBadArgs, ReportsThePortMessageAndExitsWithOneWithoutBanner)
@@ -298,9 +310,7 @@ TEST_P(KvserverBadArgs, ReportsThePortMessageAndExitsWithOneWithoutBanner)
     test::ProgramProcess server(kvserver_path(), GetParam().args);
     EXPECT_EQ(server.wait_exit(5s), 1);
     EXPECT_EQ(server.output(), "");
-    const std::string errors = server.errors();
-    EXPECT_TRUE(std::regex_match(errors, std::regex("server: port number must be > than 1023 \\(-?[0-9]+\\)\n")))
-        << errors;
+    EXPECT_TRUE(is_fatal_line(server.errors(), "server: port number must be > than 1023")) << server.errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, KvserverBadArgs,

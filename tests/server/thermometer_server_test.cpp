@@ -242,6 +242,11 @@ TEST(RunServerDeathTest, RefusedVersionStopsBeforeAnySocket)
         ::testing::ExitedWithCode(1), "^No usable WinSock DLL\nerror in Socket initialization\n$");
 }
 
+rlimit saved_file_limit{};
+
+// The exit handlers that run after the report may need a descriptor again.
+void restore_file_limit() { ::setrlimit(RLIMIT_NOFILE, &saved_file_limit); }
+
 TEST(RunServerDeathTest, SocketCreationFailureGivesTheTableTextAndItsCode)
 {
     EXPECT_EXIT(
@@ -249,8 +254,9 @@ TEST(RunServerDeathTest, SocketCreationFailureGivesTheTableTextAndItsCode)
             // No descriptor left: socket() fails with EMFILE.
             const int lowest_free = ::dup(0);
             ::close(lowest_free);
-            rlimit limit{};
-            ::getrlimit(RLIMIT_NOFILE, &limit);
+            ::getrlimit(RLIMIT_NOFILE, &saved_file_limit);
+            std::atexit(restore_file_limit);
+            rlimit limit = saved_file_limit;
             limit.rlim_cur = static_cast<rlim_t>(lowest_free);
             ::setrlimit(RLIMIT_NOFILE, &limit);
             open_service_socket(7323);
