@@ -6,7 +6,7 @@ SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD     ?= build-fuzz
 FUZZ_SECONDS   ?= 60
 
-.PHONY: all deps configure build test test-sanitize lint fuzz demo clean
+.PHONY: all deps configure build test test-sanitize lint fuzz demo bench clean
 
 all: build
 
@@ -42,6 +42,13 @@ lint: deps
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# Timings of the sweep and the programs on simulated buses, in their own
+# RelWithDebInfo build (build-bench); prints one table. Asserts nothing.
+bench: deps
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target kvbench
+	@build-bench/bin/kvbench
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) build-lint

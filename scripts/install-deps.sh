@@ -6,7 +6,7 @@ set -euo pipefail
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   packages=(cmake make g++ git libgtest-dev libgmock-dev lighttpd chromium
-            clang libclang-rt-14-dev clang-tidy cppcheck)
+            clang libclang-rt-14-dev clang-tidy cppcheck libbenchmark-dev)
 fi
 
 missing=()
