@@ -1,12 +1,13 @@
 # Thin wrapper around CMake and CTest.
 BUILD ?= build
+PREFIX ?= /usr/local
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD     ?= build-fuzz
 FUZZ_SECONDS   ?= 60
 
-.PHONY: all deps configure build test test-sanitize lint fuzz demo bench clean
+.PHONY: all deps configure build install test test-sanitize lint fuzz demo bench clean
 
 all: build
 
@@ -18,6 +19,12 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
+
+# Honours PREFIX, and DESTDIR for packagers: make install DESTDIR=/tmp/pkg PREFIX=/usr
+install: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 4
