@@ -55,7 +55,9 @@ void* realloc(void* pointer, std::size_t size)
 namespace kelvara {
 namespace {
 
+#if KELVARA_COUNTS_MALLOC
 void no_wait(int) {}
+#endif
 
 TEST(SweepAllocation, SweepsAllocateNothing)
 {
