@@ -12,6 +12,9 @@ int SerialLinePort::open(int port_number)
     if (port_number < 1 || port_number > 4)
         return SERIAL_ERR_PORT;
 
+    // Opening an open port would lose its handle, and with it the lock on the device.
+    close();
+
     char device[256];
     if (!com_device_name(port_number, device, sizeof device))
         return SERIAL_ERR_PORT;

@@ -179,6 +179,19 @@ TEST_F(SimBus, PortHeldByAnotherObjectIsRefused)
     EXPECT_EQ(second.open(3), 0) << "the port must be free again once closed";
 }
 
+TEST_F(SimBus, ReopeningAnOpenPortLetsGoOfTheFirstDevice)
+{
+    ScopedEnv com3("KELVARA_COM3", "sim:20");
+    ScopedEnv com4("KELVARA_COM4", "sim:21");
+    SerialLinePort port(3);
+    ASSERT_TRUE(port.is_open());
+    EXPECT_EQ(port.open(4), 0);
+    SerialLinePort other(3);
+    EXPECT_TRUE(other.is_open()) << "COM3 is still held after the port moved to COM4";
+    EXPECT_EQ(port.open(9), SERIAL_ERR_PORT);
+    EXPECT_TRUE(port.is_open()) << "a bad number must leave the open port alone";
+}
+
 TEST_F(SimBus, PortHeldByAnotherProcessFailsTheSweep)
 {
     int ready[2];
