@@ -69,6 +69,9 @@ std::optional<BenchOptions> parse_bench_options(int argc, char** argv, std::stri
 #ifdef KVBENCH_NO_PAUSE_LIBRARY
     options.no_pause_library = KVBENCH_NO_PAUSE_LIBRARY;
 #endif
+#ifdef KVBENCH_ROUND_TRIP_PROBE
+    options.round_trip_probe = KVBENCH_ROUND_TRIP_PROBE;
+#endif
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -124,6 +127,8 @@ int run_bench(const BenchOptions& options, std::ostream& out)
     ProgramSetup programs;
     programs.bin_dir = options.bin_dir;
     programs.no_pause_library = options.no_pause_library;
+    programs.round_trip_probe = options.round_trip_probe;
+    programs.probe_file = temp.path() + "/round-trip";
     programs.empty_dir = empty_dir;
     programs.first_reading = FIRST_READING;
     programs.runs = options.runs;

@@ -9,7 +9,8 @@ namespace kelvara::bench {
 
 struct BenchOptions {
     std::string bin_dir;           // where the programs are; kvbench's own folder by default
-    std::string no_pause_library;  // the preload that skips kvserver's pauses
+    std::string no_pause_library;  // the preload that skips the programs' pauses
+    std::string round_trip_probe;  // the preload that times kvquery's round trip
     int runs = 7;                  // repetitions of each timed sweep and program run
     int fast_runs = 49;            // program runs with the pauses skipped: 7 x runs
     int memory_requests = 1000;

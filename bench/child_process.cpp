@@ -42,6 +42,7 @@ std::vector<std::string> child_environment(const std::vector<std::string>& chang
 std::vector<char*> pointers(std::vector<std::string>& texts)
 {
     std::vector<char*> result;
+    result.reserve(texts.size() + 1);
     for (std::string& text : texts)
         result.push_back(text.data());
     result.push_back(nullptr);

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "bench/bench_ports.h"
 #include "bench/child_process.h"
@@ -166,6 +168,16 @@ bool has_error_entry(const std::string& page)
     return page.find("Er-1") != std::string::npos || page.find("Er-2") != std::string::npos;
 }
 
+// The one round trip the probe noted, in seconds.
+std::optional<double> read_round_trip(const std::string& path)
+{
+    std::ifstream file(path);
+    long long nanoseconds = 0;
+    if (!(file >> nanoseconds) || nanoseconds <= 0)
+        return std::nullopt;
+    return static_cast<double>(nanoseconds) * 1e-9;
+}
+
 std::vector<std::string> no_pause_environment(const ProgramSetup& setup)
 {
     return {"LD_PRELOAD=" + setup.no_pause_library};
@@ -212,39 +224,32 @@ ServerRun measure_server(const ProgramSetup& setup, Pauses pauses)
         }
     }
 
-    readings_request(request, 1, 8);
-    const ChildSpec query{{setup.bin_dir + "/kvquery", "-port", std::to_string(*port), "-what", "1-8"}, {}, {}};
-    const ChildSpec help{{setup.bin_dir + "/kvquery", "-h"}, {}, {}};
+    const ChildSpec query{{setup.bin_dir + "/kvquery", "-port", std::to_string(*port), "-what", "1-8"},
+                          {"LD_PRELOAD=" + setup.round_trip_probe, "KVBENCH_ROUND_TRIP_FILE=" + setup.probe_file},
+                          {}};
     const int timed_runs = skipped ? setup.fast_runs : setup.runs;
     for (int i = 0; i < timed_runs; ++i) {
-        const auto begin = clock::now();
-        if (!client.send(request) || !client.receive(reply, REPLY_LIMIT) || !clean_reply(reply, 1, 8)) {
-            run.error = "a round trip failed";
-            return run;
-        }
-        run.round_trip_seconds.push_back(seconds_since(begin));
-        ++run.requests;
-
+        std::remove(setup.probe_file.c_str());
         const ChildExit exit = run_child(query, RUN_LIMIT);
+        const auto round_trip = read_round_trip(setup.probe_file);
         if (!exit.exited || exit.status != 0 || exit.output.find("Result: 0 ") == std::string::npos ||
             exit.output.find("Error") != std::string::npos) {
             run.error = "a kvquery run failed";
             return run;
         }
-        run.kvquery_seconds.push_back(in_seconds(exit.elapsed));
-        ++run.requests;
-
-        if (skipped) {
-            const ChildExit help_exit = run_child(help, RUN_LIMIT);
-            if (!help_exit.exited || help_exit.status != 0) {
-                run.error = "kvquery -h failed";
-                return run;
-            }
-            run.kvquery_help_seconds.push_back(in_seconds(help_exit.elapsed));
+        if (!round_trip) {
+            run.error = "kvquery's round trip was not timed";
+            return run;
         }
+        run.kvquery_seconds.push_back(in_seconds(exit.elapsed));
+        run.round_trip_seconds.push_back(*round_trip);
+        ++run.requests;
     }
 
     if (!skipped) {
+        run.first_requests = run.requests;
+        run.peak_after_first_kib = server.peak_rss_kib();
+        readings_request(request, 1, 8);
         // All requests leave before the first reply can come back; they wait
         // in the server's receive queue.
         const auto begin = clock::now();

@@ -13,6 +13,8 @@ namespace kelvara::bench {
 struct ProgramSetup {
     std::string bin_dir;            // kvserver, kvquery, kvpage and skeleton.html
     std::string no_pause_library;   // preloaded where pauses are skipped
+    std::string round_trip_probe;   // preloaded into kvquery: times its own round trip
+    std::string probe_file;         // where the probe writes
     std::string empty_dir;          // a working folder without a template
     std::string first_reading;      // the text sensor 1 reads as, e.g. "21.5"
     int runs = 7;          // with pauses slept
@@ -26,17 +28,14 @@ struct ProgramSetup {
 enum class Pauses { slept, skipped };
 
 // kvserver on a free loopback port. With pauses skipped, memory_requests
-// requests of every kind come first. Then, taken in turns so that a change in
-// the machine's load falls on all of them alike: datagram round trips,
-// kvquery runs and, with pauses skipped, kvquery -h runs; runs (slept) or
-// fast_runs (skipped) of each. Last, with pauses slept, SWEEPS_BACK_TO_BACK
-// requests sent at once.
+// requests of every kind come first. Then kvquery -what 1-8 runs, runs of
+// them (slept) or fast_runs (skipped). Last, with pauses slept,
+// SWEEPS_BACK_TO_BACK requests sent at once.
 struct ServerRun {
-    std::vector<double> round_trip_seconds;     // datagram out, reply back; sensors 1-8
-    std::vector<double> kvquery_seconds;        // kvquery -what 1-8, start to exit
-    std::vector<double> kvquery_help_seconds;   // kvquery -h: its start and exit, no network
+    std::vector<double> round_trip_seconds;     // kvquery's request out, reply in, timed inside kvquery
+    std::vector<double> kvquery_seconds;        // the same runs, start to exit
     std::optional<double> back_to_back_seconds; // all answered
-    int first_requests = 0;
+    int first_requests = 0;                     // skipped: 10; slept: those before the back-to-back ones
     std::optional<long> peak_after_first_kib;
     int requests = 0;                           // answered in all
     std::optional<long> peak_rss_kib;           // after all of them
