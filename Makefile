@@ -54,7 +54,7 @@ demo: build
 # RelWithDebInfo build (build-bench); prints one table. Asserts nothing.
 bench: deps
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build build-bench -j $(JOBS) --target kvbench
+	@cmake --build build-bench -j $(JOBS) --target kvbench >/dev/null
 	@build-bench/bin/kvbench
 
 clean:

@@ -105,7 +105,8 @@ public:
                     result.counters[name] = counter.value;
             }
         }
-        if (!runs.empty())
+        // Aggregates of the same benchmark come in a call of their own.
+        if (!runs.empty() && runs.front().run_type == Run::RT_Iteration)
             std::cerr << "kvbench: " << runs.front().run_name.function_name << " measured\n";
     }
 
