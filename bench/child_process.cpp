@@ -23,7 +23,7 @@ using clock = std::chrono::steady_clock;
 
 std::string variable_name(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
-// Our environment with the spec's entries added, each replacing one of the same name.
+// Our environment with the command's entries added, each replacing one of the same name.
 std::vector<std::string> child_environment(const std::vector<std::string>& changes)
 {
     std::vector<std::string> result;
@@ -56,13 +56,13 @@ struct Spawned {
 
 // Everything the child needs is prepared before the fork: between fork and
 // exec it only calls async-signal-safe functions.
-Spawned spawn(const ChildSpec& spec)
+Spawned spawn(const ChildCommand& command)
 {
-    std::vector<std::string> args = spec.argv;
-    std::vector<std::string> env = child_environment(spec.environment);
+    std::vector<std::string> args = command.argv;
+    std::vector<std::string> env = child_environment(command.environment);
     std::vector<char*> arg_ptrs = pointers(args);
     std::vector<char*> env_ptrs = pointers(env);
-    const char* directory = spec.directory.empty() ? nullptr : spec.directory.c_str();
+    const char* directory = command.directory.empty() ? nullptr : command.directory.c_str();
 
     int out[2];
     if (args.empty() || ::pipe2(out, O_CLOEXEC) != 0)
@@ -123,12 +123,12 @@ int remaining_ms(clock::time_point deadline)
 
 }  // namespace
 
-ChildExit run_child(const ChildSpec& spec, std::chrono::milliseconds limit)
+ChildExit run_child(const ChildCommand& command, std::chrono::milliseconds limit)
 {
     ChildExit result;
     const auto begin = clock::now();
     const auto deadline = begin + limit;
-    const Spawned child = spawn(spec);
+    const Spawned child = spawn(command);
     if (child.pid < 0)
         return result;
 
@@ -176,10 +176,10 @@ ChildExit run_child(const ChildSpec& spec, std::chrono::milliseconds limit)
 
 RunningChild::~RunningChild() { stop(); }
 
-bool RunningChild::start(const ChildSpec& spec)
+bool RunningChild::start(const ChildCommand& command)
 {
     stop();
-    const Spawned child = spawn(spec);
+    const Spawned child = spawn(command);
     pid_ = child.pid;
     output_fd_ = child.output_fd;
     pending_.clear();

@@ -13,7 +13,7 @@
 
 namespace kelvara::bench {
 
-struct ChildSpec {
+struct ChildCommand {
     std::vector<std::string> argv;        // argv[0] is the program's path
     std::vector<std::string> environment; // "NAME=value" entries added to or replacing ours
     std::string directory;                // working folder; empty keeps ours
@@ -29,7 +29,7 @@ struct ChildExit {
 };
 
 // Runs a child to its end, at most for limit; standard error is discarded.
-ChildExit run_child(const ChildSpec& spec, std::chrono::milliseconds limit);
+ChildExit run_child(const ChildCommand& command, std::chrono::milliseconds limit);
 
 // A child that keeps running (a server). The destructor stops it.
 class RunningChild {
@@ -40,7 +40,7 @@ public:
     RunningChild& operator=(const RunningChild&) = delete;
 
     // Starts the child; false when it could not be started.
-    bool start(const ChildSpec& spec);
+    bool start(const ChildCommand& command);
     // Reads its standard output until a line begins with prefix; false when
     // the child ends or limit passes first.
     bool wait_for_line(const std::string& prefix, std::chrono::milliseconds limit);

@@ -60,11 +60,11 @@ std::optional<int> start_server(RunningChild& server, const ProgramSetup& setup,
         const int port = free_udp_port();
         if (port < 1024)
             continue;
-        ChildSpec spec{{setup.bin_dir + "/kvserver", "-port", std::to_string(port), "-com",
-                        std::to_string(PROGRAM_PORT)},
-                       environment,
-                       {}};
-        if (server.start(spec) && server.wait_for_line("Com Port:", SERVER_START_LIMIT))
+        const ChildCommand command{
+            {setup.bin_dir + "/kvserver", "-port", std::to_string(port), "-com", std::to_string(PROGRAM_PORT)},
+            environment,
+            {}};
+        if (server.start(command) && server.wait_for_line("Com Port:", SERVER_START_LIMIT))
             return port;
         server.stop();
     }
@@ -224,7 +224,7 @@ ServerRun measure_server(const ProgramSetup& setup, Pauses pauses)
         }
     }
 
-    const ChildSpec query{{setup.bin_dir + "/kvquery", "-port", std::to_string(*port), "-what", "1-8"},
+    const ChildCommand query{{setup.bin_dir + "/kvquery", "-port", std::to_string(*port), "-what", "1-8"},
                           {"LD_PRELOAD=" + setup.round_trip_probe, "KVBENCH_ROUND_TRIP_FILE=" + setup.probe_file},
                           {}};
     const int timed_runs = skipped ? setup.fast_runs : setup.runs;
@@ -280,13 +280,13 @@ PageRuns measure_kvpage(const ProgramSetup& setup, Pauses pauses)
                                          "THERM_PORT=" + std::to_string(PROGRAM_PORT)};
     if (skipped)
         environment.push_back(no_pause_environment(setup).front());
-    const ChildSpec with_template{{setup.bin_dir + "/kvpage"}, environment, setup.bin_dir};
-    const ChildSpec builtin{{setup.bin_dir + "/kvpage"}, environment, setup.empty_dir};
-    const ChildSpec empty{{"/bin/true"}, {}, {}};
+    const ChildCommand with_template{{setup.bin_dir + "/kvpage"}, environment, setup.bin_dir};
+    const ChildCommand builtin{{setup.bin_dir + "/kvpage"}, environment, setup.empty_dir};
+    const ChildCommand empty{{"/bin/true"}, {}, {}};
 
     // One kvpage run; false (with the reason in runs.error) when it failed.
-    auto page = [&](const ChildSpec& spec, std::vector<double>& seconds) {
-        const ChildExit run = run_child(spec, RUN_LIMIT);
+    auto page = [&](const ChildCommand& command, std::vector<double>& seconds) {
+        const ChildExit run = run_child(command, RUN_LIMIT);
         if (!run.exited || run.status != 0 || run.output.rfind("Content-type: text/html\n\n", 0) != 0 ||
             run.output.find(setup.first_reading) == std::string::npos || has_error_entry(run.output)) {
             runs.error = "a kvpage run failed";
