@@ -1,6 +1,7 @@
 #include "server/thermometer_server.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -87,6 +88,9 @@ ServeOutcome serve_one_request(int sock, const SensorSweep& sweep)
 
 int run_server(const ServerOptions& options, const SensorSweep& sweep)
 {
+    // Every stray datagram is reported on stderr; when whatever read it has
+    // gone, the report must fail quietly rather than end the server.
+    std::signal(SIGPIPE, SIG_IGN);
     if (winsock_startup() == 0) {
         std::fputs("error in Socket initialization\n", stderr);
         return 1;
