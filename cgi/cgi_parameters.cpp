@@ -24,7 +24,9 @@ bool request_text(std::istream& input, std::string& text)
         const char* query = std::getenv("QUERY_STRING");
         if (query == nullptr)
             return false;
-        text = query;
+        // Cut like a body: every parameter costs heap blocks, so the memory
+        // taken must not grow with whatever length the query has.
+        text.assign(query, std::min(std::strlen(query), static_cast<std::size_t>(MAX_CGI_BODY)));
         return true;
     }
     const char* length_text = std::getenv("CONTENT_LENGTH");

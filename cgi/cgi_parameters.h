@@ -6,8 +6,9 @@
 
 namespace kelvara {
 
-// Bodies longer than this are cut: a request must not make kvpage reserve
-// gigabytes.
+// Request texts (a POST body or a query string) longer than this are cut: a
+// request must not make kvpage reserve gigabytes, nor a parameter list that
+// grows with it.
 inline constexpr int MAX_CGI_BODY = 64 * 1024;
 
 // Reads the parameters of this request. names[i] is never null; values[i] is
