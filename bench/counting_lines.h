@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "sensorbus/line_access.h"
+#include "sensorbus/forwarding_line_driver.h"
 
 namespace kelvara::bench {
 
@@ -25,31 +25,17 @@ struct LineOpCounts {
     long line_ops() const { return dtr + rts + brk + cts; }
 };
 
-class CountingLines final : public LineDriver {
+class CountingLines final : public ForwardingLineDriver {
 public:
     // Registers itself for "count:" devices; cost is spent on every line
     // operation (not on the setup calls), busy-waiting so no sleep rounds it up.
     explicit CountingLines(std::chrono::nanoseconds cost = std::chrono::nanoseconds{0});
-    ~CountingLines() override;
-
-    CountingLines(const CountingLines&) = delete;
-    CountingLines& operator=(const CountingLines&) = delete;
 
     const LineOpCounts& counts() const { return counts_; }
     void clear() { counts_ = LineOpCounts{}; }
 
-    int open(const char* device) override;
-    void close(int id) override;
-    bool get_state(int id, termios& state) override;
-    bool get_timeouts(int id, LineTimeouts& timeouts) override;
-    bool set_timeouts(int id, const LineTimeouts& timeouts) override;
-    bool get_event_mask(int id, std::uint32_t& mask) override;
-    bool set_event_mask(int id, std::uint32_t mask) override;
-    bool purge(int id) override;
-    bool set_dtr(int id, bool on) override;
-    bool set_rts(int id, bool on) override;
-    bool set_break(int id, bool on) override;
-    int modem_status(int id) override;
+protected:
+    void observe(LineCall call, bool on) override;
 
 private:
     void spend() const;

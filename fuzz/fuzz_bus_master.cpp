@@ -10,32 +10,23 @@
 #include <string>
 
 #include "sensorbus/ds1621_sensor.h"
+#include "sensorbus/forwarding_line_driver.h"
 #include "sensorbus/sim_lines.h"
 
 namespace {
 
 using namespace kelvara;
 
-class MisbehavingLines final : public LineDriver {
+class MisbehavingLines final : public ForwardingLineDriver {
 public:
+    MisbehavingLines() : ForwardingLineDriver("fuzz:", sim_line_driver()) {}
+
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
 
-    int open(const char* device) override { return sim().open(device + 5); }  // past "fuzz:"
-    void close(int id) override { sim().close(id); }
-    bool get_state(int id, termios& state) override { return sim().get_state(id, state); }
-    bool get_timeouts(int id, LineTimeouts& t) override { return sim().get_timeouts(id, t); }
-    bool set_timeouts(int id, const LineTimeouts& t) override { return sim().set_timeouts(id, t); }
-    bool get_event_mask(int id, std::uint32_t& mask) override { return sim().get_event_mask(id, mask); }
-    bool set_event_mask(int id, std::uint32_t mask) override { return sim().set_event_mask(id, mask); }
-    bool purge(int id) override { return sim().purge(id); }
-    bool set_dtr(int id, bool on) override { return sim().set_dtr(id, on); }
-    bool set_rts(int id, bool on) override { return sim().set_rts(id, on); }
-    bool set_break(int id, bool on) override { return sim().set_break(id, on); }
-
-    int modem_status(int id) override
+protected:
+    int filter_status(int status) override
     {
-        int status = sim().modem_status(id);
         if (size == 0)
             return status;
         std::uint8_t choice = *data++;
@@ -51,9 +42,6 @@ public:
             return status;
         }
     }
-
-private:
-    static LineDriver& sim() { return sim_line_driver(); }
 };
 
 MisbehavingLines lines;
@@ -87,7 +75,6 @@ bool is_bus_code(int status)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     set_sleep_hook(no_wait);
-    register_line_driver("fuzz:", &lines);
     ::setenv("KELVARA_COM2", "fuzz:", 1);
     return 0;
 }

@@ -16,94 +16,40 @@ void record_sleep(int milliseconds)
         active->calls.push_back("W" + std::to_string(milliseconds));
 }
 
-LineDriver& sim() { return sim_line_driver(); }
-
 }  // namespace
 
-RecordingLines::RecordingLines()
+RecordingLines::RecordingLines() : ForwardingLineDriver("rec:", sim_line_driver())
 {
     active = this;
-    register_line_driver("rec:", this);
     previous_sleep_ = set_sleep_hook(record_sleep);
 }
 
 RecordingLines::~RecordingLines()
 {
     set_sleep_hook(previous_sleep_);
-    unregister_line_driver(this);
     active = nullptr;
 }
 
-int RecordingLines::open(const char* device)
+void RecordingLines::observe(LineCall call, bool on)
 {
-    calls.push_back("open");
-    return sim().open(device + 4);
+    switch (call) {
+    case LineCall::open: calls.push_back("open"); break;
+    case LineCall::close: calls.push_back("close"); break;
+    case LineCall::get_state: calls.push_back("get_state"); break;
+    case LineCall::get_timeouts: calls.push_back("get_timeouts"); break;
+    case LineCall::set_timeouts: calls.push_back("set_timeouts"); break;
+    case LineCall::get_event_mask: calls.push_back("get_event_mask"); break;
+    case LineCall::set_event_mask: calls.push_back("set_event_mask"); break;
+    case LineCall::purge: calls.push_back("purge"); break;
+    case LineCall::dtr: calls.push_back(on ? "D1" : "D0"); break;
+    case LineCall::rts: calls.push_back(on ? "R1" : "R0"); break;
+    case LineCall::brk: calls.push_back(on ? "B1" : "B0"); break;
+    case LineCall::cts: calls.push_back("C"); break;
+    }
 }
 
-void RecordingLines::close(int id)
+int RecordingLines::filter_status(int status)
 {
-    calls.push_back("close");
-    sim().close(id);
-}
-
-bool RecordingLines::get_state(int id, termios& state)
-{
-    calls.push_back("get_state");
-    return sim().get_state(id, state);
-}
-
-bool RecordingLines::get_timeouts(int id, LineTimeouts& timeouts)
-{
-    calls.push_back("get_timeouts");
-    return sim().get_timeouts(id, timeouts);
-}
-
-bool RecordingLines::set_timeouts(int id, const LineTimeouts& timeouts)
-{
-    calls.push_back("set_timeouts");
-    return sim().set_timeouts(id, timeouts);
-}
-
-bool RecordingLines::get_event_mask(int id, std::uint32_t& mask)
-{
-    calls.push_back("get_event_mask");
-    return sim().get_event_mask(id, mask);
-}
-
-bool RecordingLines::set_event_mask(int id, std::uint32_t mask)
-{
-    calls.push_back("set_event_mask");
-    return sim().set_event_mask(id, mask);
-}
-
-bool RecordingLines::purge(int id)
-{
-    calls.push_back("purge");
-    return sim().purge(id);
-}
-
-bool RecordingLines::set_dtr(int id, bool on)
-{
-    calls.push_back(on ? "D1" : "D0");
-    return sim().set_dtr(id, on);
-}
-
-bool RecordingLines::set_rts(int id, bool on)
-{
-    calls.push_back(on ? "R1" : "R0");
-    return sim().set_rts(id, on);
-}
-
-bool RecordingLines::set_break(int id, bool on)
-{
-    calls.push_back(on ? "B1" : "B0");
-    return sim().set_break(id, on);
-}
-
-int RecordingLines::modem_status(int id)
-{
-    calls.push_back("C");
-    int status = sim().modem_status(id);
     int n = cts_reads_++;
     return cts_override_ ? cts_override_(n, status) : status;
 }

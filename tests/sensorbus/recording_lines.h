@@ -8,27 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "sensorbus/line_access.h"
+#include "sensorbus/forwarding_line_driver.h"
 
 namespace kelvara::test {
 
-class RecordingLines : public LineDriver {
+class RecordingLines : public ForwardingLineDriver {
 public:
     RecordingLines();
     ~RecordingLines() override;
-
-    int open(const char* device) override;
-    void close(int id) override;
-    bool get_state(int id, termios& state) override;
-    bool get_timeouts(int id, LineTimeouts& timeouts) override;
-    bool set_timeouts(int id, const LineTimeouts& timeouts) override;
-    bool get_event_mask(int id, std::uint32_t& mask) override;
-    bool set_event_mask(int id, std::uint32_t mask) override;
-    bool purge(int id) override;
-    bool set_dtr(int id, bool on) override;
-    bool set_rts(int id, bool on) override;
-    bool set_break(int id, bool on) override;
-    int modem_status(int id) override;
 
     std::vector<std::string> calls;
 
@@ -40,6 +27,10 @@ public:
     std::string joined(std::size_t from = 0) const;
     // How many calls equal name.
     int count(const std::string& name) const;
+
+protected:
+    void observe(LineCall call, bool on) override;
+    int filter_status(int status) override;
 
 private:
     std::function<int(int, int)> cts_override_;
