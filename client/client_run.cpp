@@ -52,10 +52,7 @@ int run_client(int argc, const char* const* argv, std::ostream& out,
 
     const int socket_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (socket_fd < 0) {
-        errno = socket_error_code(errno);
-        const char* text = winsock_error_text(errno);
-        std::fprintf(stderr, "%s\n", text != nullptr ? text : "(null)");
-        fatal_error("client: can't open datagram socket");
+        socket_creation_failed("client: can't open datagram socket");
     }
 
     sockaddr_in local{};

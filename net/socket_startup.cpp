@@ -97,4 +97,12 @@ int socket_error_code(int errno_value)
     }
 }
 
+void socket_creation_failed(const char* message)
+{
+    errno = socket_error_code(errno);
+    const char* text = winsock_error_text(errno);
+    std::fprintf(stderr, "%s\n", text != nullptr ? text : "(null)");
+    fatal_error(message);
+}
+
 }  // namespace kelvara

@@ -25,6 +25,11 @@ const char* winsock_error_text(int code);
 // value comes back unchanged.
 int socket_error_code(int errno_value);
 
+// The report of a failed socket(), errno still as it left it: the code goes
+// into errno, its text (or "(null)") on a line of stderr, then fatal_error
+// with message.
+[[noreturn]] void socket_creation_failed(const char* message);
+
 // The version the platform grants for a requested version word (major in the
 // low byte, minor in the high byte). By default 1.0 (0x0001) is granted.
 // Tests replace it; returns the previous hook. Null restores the default.

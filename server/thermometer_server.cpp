@@ -33,10 +33,7 @@ int open_service_socket(int service_port)
 {
     const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (sock < 0) {
-        errno = socket_error_code(errno);
-        const char* text = winsock_error_text(errno);
-        std::fprintf(stderr, "%s\n", text != nullptr ? text : "(null)");
-        fatal_error("server: can't open datagram socket");
+        socket_creation_failed("server: can't open datagram socket");
     }
 
     sockaddr_in local;
