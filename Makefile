@@ -41,7 +41,9 @@ test-sanitize: deps
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARA_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@rm -rf $(FUZZ_BUILD)/fuzz-stats
 	@cd $(FUZZ_BUILD) && KELVARA_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -j 2
+	@cat $(FUZZ_BUILD)/fuzz-stats/*.txt
 
 # clang-tidy and cppcheck over the project's own code.
 lint: deps

@@ -17,4 +17,10 @@ export TMPDIR="$work"
   for a in "$work"/artifacts/*; do [ -e "$a" ] && { echo "input: $a"; od -A d -t x1 "$a" | head -20; }; done
   exit 1
 }
-grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|^Done' "$work/log" || true
+# One summary line per target, kept beside the build for `make fuzz` to show.
+stats_dir="$(dirname "$fuzzer")/../fuzz-stats"
+mkdir -p "$stats_dir"
+units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$work/log")
+printf '%-24s %6s s %12s executions %6s MB peak\n' "$(basename "$fuzzer")" "$seconds" "${units:-?}" "${rss:-?}" |
+  tee "$stats_dir/$(basename "$fuzzer").txt"
