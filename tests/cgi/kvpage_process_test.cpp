@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/cgi/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
 namespace kelvara {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/cgi/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace kelvara::test {
 

@@ -3,12 +3,14 @@
 
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/client/child_process.h"
 #include "tests/client/udp_peer.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_env.h"
 
 namespace kelvara {
 namespace {
@@ -20,13 +22,21 @@ using test::reply_bytes;
 using test::run_child;
 using test::ScriptedPeer;
 
-const std::string banner = "Kelvara thermometer client 1.0\n";
-const test::EnvChanges short_wait = {{"KELVARA_CLIENT_WAIT_MS", "400"}};
+// Variables set for one run, on top of this process's environment.
+using EnvChanges = std::vector<std::pair<std::string, std::string>>;
 
-test::ChildResult kvquery(std::vector<std::string> words, const test::EnvChanges& env = short_wait)
+const std::string banner = "Kelvara thermometer client 1.0\n";
+const EnvChanges short_wait = {{"KELVARA_CLIENT_WAIT_MS", "400"}};
+
+test::ChildResult kvquery(std::vector<std::string> words, const EnvChanges& env = short_wait)
 {
-    words.insert(words.begin(), test::program("kvquery"));
-    return run_child(words, env, 10s);
+    test::ChildCommand command;
+    command.argv = std::move(words);
+    command.argv.insert(command.argv.begin(), test::program("kvquery"));
+    command.env = test::current_environment();
+    for (const auto& [name, value] : env)
+        test::set_env_entry(command.env, name, value);
+    return run_child(command, 10s);
 }
 
 // What the server does after the request, and how the run ends.

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/client/child_process.h"
 #include "tests/client/udp_peer.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 
 namespace kelvara {
@@ -37,9 +37,12 @@ bool server_answers(int port)
 TEST(KvqueryWithServer, ReadingsAndMeanFromTheSimulatedBus)
 {
     const int port = test::free_udp_port();
-    test::BackgroundChild server({test::program("kvserver"), "-port", std::to_string(port)},
-                                 {{"KELVARA_COM3", "sim:21.5,-,25.5"}},
-                                 test::temp_dir() + "/kvserver");
+    test::ChildCommand server_command;
+    server_command.argv = {test::program("kvserver"), "-port", std::to_string(port)};
+    server_command.env = test::current_environment();
+    test::set_env_entry(server_command.env, "KELVARA_COM3", "sim:21.5,-,25.5");
+    const std::string log_base = test::temp_dir() + "/kvserver";
+    test::BackgroundChild server(server_command, log_base + ".out", log_base + ".err");
     ASSERT_TRUE(server.started());
     ASSERT_TRUE(server_answers(port)) << "kvserver did not come up on port " << port;
 
@@ -58,15 +61,17 @@ TEST(KvqueryWithServer, ReadingsAndMeanFromTheSimulatedBus)
         {{"-what", "4-5"}, "Result: 0 *** Ok\n\nSensor n.4: Error -13\nSensor n.5: Error -13\n"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> argv{test::program("kvquery"), "-port", std::to_string(port)};
-        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        test::ChildCommand command;
+        command.argv = {test::program("kvquery"), "-port", std::to_string(port)};
+        command.argv.insert(command.argv.end(), c.words.begin(), c.words.end());
+        command.env = test::current_environment();
         SCOPED_TRACE(c.words[0] + " " + c.words[1]);
-        const auto run = test::run_child(argv, {}, 10s);
+        const auto run = test::run_child(command, 10s);
         EXPECT_EQ(run.exit_status, 0) << run.err;
         EXPECT_EQ(run.out, banner + c.printed);
         EXPECT_EQ(run.err, "");
     }
-    EXPECT_FALSE(server.ended()) << "kvserver stopped while serving";
+    EXPECT_TRUE(server.running()) << "kvserver stopped while serving";
 }
 
 }  // namespace

@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "cgi/page.h"
-#include "tests/cgi/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/reliability/measured_run.h"
 #include "tests/support/test_env.h"
 

@@ -7,7 +7,7 @@
 
 #include <sys/types.h>
 
-#include "tests/cgi/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace kelvara::test {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/cgi/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace kelvara::test {
 

@@ -5,9 +5,6 @@
 #include <sstream>
 #include <thread>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/test_env.h"
@@ -15,6 +12,8 @@
 namespace kelvara::test {
 
 namespace {
+
+constexpr std::chrono::milliseconds POLL{20};
 
 std::string read_file(const std::string& path)
 {
@@ -24,52 +23,29 @@ std::string read_file(const std::string& path)
     return text.str();
 }
 
-constexpr std::chrono::milliseconds POLL{20};
+std::string log_base()
+{
+    static std::atomic<int> serial{0};
+    return temp_dir() + "/program-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+}
+
+ChildCommand command_for(const std::string& path, const std::vector<std::string>& args)
+{
+    ChildCommand command;
+    command.argv = {path};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    command.env = current_environment();
+    return command;
+}
 
 }  // namespace
 
 ProgramProcess::ProgramProcess(const std::string& path, const std::vector<std::string>& args)
+    : logs_(log_base()), child_(command_for(path, args), logs_ + ".out", logs_ + ".err")
 {
-    static std::atomic<int> serial{0};
-    const std::string base = temp_dir() + "/program-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    out_path_ = base + ".out";
-    err_path_ = base + ".err";
-
-    std::vector<std::string> words{path};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execv(path.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out);
-    ::close(err);
-    running_ = pid_ > 0;
 }
 
 ProgramProcess::~ProgramProcess() { stop(); }
-
-bool ProgramProcess::reap(bool block)
-{
-    if (!running_)
-        return true;
-    int status = 0;
-    const pid_t done = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
-    if (done == pid_) {
-        running_ = false;
-        status_ = status;
-    }
-    return !running_;
-}
 
 bool ProgramProcess::wait_for_output(const std::string& text, std::chrono::milliseconds limit)
 {
@@ -77,7 +53,7 @@ bool ProgramProcess::wait_for_output(const std::string& text, std::chrono::milli
     for (;;) {
         if (output().find(text) != std::string::npos)
             return true;
-        if (reap(false) || std::chrono::steady_clock::now() >= deadline)
+        if (!child_.running() || std::chrono::steady_clock::now() >= deadline)
             return output().find(text) != std::string::npos;
         std::this_thread::sleep_for(POLL);
     }
@@ -97,27 +73,20 @@ bool ProgramProcess::wait_for_error(const std::string& text, std::chrono::millis
 std::optional<int> ProgramProcess::wait_exit(std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!reap(false)) {
+    while (child_.running()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             stop();
             return std::nullopt;
         }
         std::this_thread::sleep_for(POLL);
     }
-    if (!WIFEXITED(status_))
-        return std::nullopt;
-    return WEXITSTATUS(status_);
+    return child_.exit_status();
 }
 
-void ProgramProcess::stop()
-{
-    if (!running_)
-        return;
-    ::kill(pid_, SIGKILL);
-    reap(true);
-}
+// No grace: nothing a test checks comes after this.
+void ProgramProcess::stop() { child_.stop(std::chrono::milliseconds(0)); }
 
-std::string ProgramProcess::output() const { return read_file(out_path_); }
-std::string ProgramProcess::errors() const { return read_file(err_path_); }
+std::string ProgramProcess::output() const { return read_file(logs_ + ".out"); }
+std::string ProgramProcess::errors() const { return read_file(logs_ + ".err"); }
 
 }  // namespace kelvara::test

@@ -1,14 +1,14 @@
 #pragma once
-// A program of the build run as a child process, its standard output and
-// error going to files in the test's temporary folder. Every wait is bounded,
-// and the child is killed when the object goes away.
+// A program of the build run in the background, its standard output and
+// error going to files in the test's temporary folder, with bounded waits for
+// what it prints. The child is killed when the object goes away.
 
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
+#include "tests/support/child_process.h"
 
 namespace kelvara::test {
 
@@ -35,13 +35,8 @@ public:
     std::string errors() const;
 
 private:
-    bool reap(bool block);
-
-    pid_t pid_ = -1;
-    bool running_ = false;
-    int status_ = 0;
-    std::string out_path_;
-    std::string err_path_;
+    std::string logs_;  // the output files are logs_ + ".out" and ".err"
+    BackgroundChild child_;
 };
 
 }  // namespace kelvara::test

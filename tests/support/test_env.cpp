@@ -29,6 +29,7 @@ static std::string env_or(const char* name, const char* fallback)
 }
 
 std::string bin_dir() { return env_or("KELVARA_BIN", "build/bin"); }
+std::string program(const std::string& name) { return bin_dir() + "/" + name; }
 std::string source_dir() { return env_or("KELVARA_SOURCE", "."); }
 std::string build_dir() { return env_or("KELVARA_BUILD", "build"); }
 std::string temp_dir() { return env_or("TMPDIR", "/tmp"); }

@@ -22,6 +22,8 @@ private:
 
 // build/bin, where the programs are, from KELVARA_BIN.
 std::string bin_dir();
+// The program name of the build: bin_dir()/name.
+std::string program(const std::string& name);
 // The source tree, from KELVARA_SOURCE.
 std::string source_dir();
 // The build tree, from KELVARA_BUILD.

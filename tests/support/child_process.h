@@ -3,6 +3,7 @@
 // folder, text on its standard input, its output collected, every wait bounded.
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -15,6 +16,7 @@ struct ChildResult {
     int exit_status = -1;  // -1 unless the child exited normally
     std::string out;
     std::string err;
+    std::chrono::milliseconds took{0};  // from start to end (or to the kill)
 };
 
 struct ChildCommand {
@@ -42,9 +44,14 @@ public:
     bool running();
     // SIGTERM, then SIGKILL when it has not ended within grace.
     void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
+    // Once it has ended by itself: its exit status; nothing while it runs or
+    // when a signal ended it.
+    std::optional<int> exit_status() const;
 
 private:
     pid_t pid_ = -1;
+    bool reaped_ = false;
+    int wait_status_ = 0;
 };
 
 // The environment of this process, as "NAME=value" entries.

@@ -1,4 +1,4 @@
-#include "tests/cgi/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -35,6 +35,9 @@ struct CStrings {
         ::_exit(126);
     if (!command.cwd.empty() && ::chdir(command.cwd.c_str()) != 0)
         ::_exit(126);
+    // Descriptors the test holds (a peer's socket, a server's log) stay with the test.
+    for (int fd = 3; fd < 1024; ++fd)
+        ::close(fd);
     ::execve(argv[0], argv, envp);
     ::_exit(127);
 }
@@ -90,6 +93,7 @@ ChildResult run_child(const ChildCommand& command, std::chrono::milliseconds tim
 
     CStrings argv(command.argv);
     CStrings envp(command.env);
+    const auto began = Clock::now();
     pid_t pid = ::fork();
     if (pid == 0)
         exec_child(command, argv.pointers.data(), envp.pointers.data(), in_pipe[0], out_pipe[1],
@@ -157,9 +161,11 @@ ChildResult run_child(const ChildCommand& command, std::chrono::milliseconds tim
     }
 
     int status = 0;
+    const auto took = [&] { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began); };
     if (result.timed_out) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
+        result.took = took();
         return result;
     }
     // Output closed: the child is ending; still, never wait without bound.
@@ -168,10 +174,12 @@ ChildResult run_child(const ChildCommand& command, std::chrono::milliseconds tim
             result.timed_out = true;
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            result.took = took();
             return result;
         }
         ::usleep(10000);
     }
+    result.took = took();
     result.exit_status = wait_status_to_exit(status);
     return result;
 }
@@ -201,9 +209,9 @@ bool BackgroundChild::running()
 {
     if (pid_ <= 0)
         return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == 0)
+    if (::waitpid(pid_, &wait_status_, WNOHANG) == 0)
         return true;
+    reaped_ = true;
     pid_ = -1;
     return false;
 }
@@ -214,17 +222,24 @@ void BackgroundChild::stop(std::chrono::milliseconds grace)
         return;
     ::kill(pid_, SIGTERM);
     const auto deadline = Clock::now() + grace;
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+    while (::waitpid(pid_, &wait_status_, WNOHANG) == 0) {
         if (Clock::now() >= deadline) {
             // Its own process group: takes any child it left behind too.
             ::kill(-pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
+            ::waitpid(pid_, &wait_status_, 0);
             break;
         }
         ::usleep(20000);
     }
+    reaped_ = true;
     pid_ = -1;
+}
+
+std::optional<int> BackgroundChild::exit_status() const
+{
+    if (!reaped_ || !WIFEXITED(wait_status_))
+        return std::nullopt;
+    return WEXITSTATUS(wait_status_);
 }
 
 }  // namespace kelvara::test
