@@ -43,9 +43,13 @@ done
 
 # The programs run from the tree.
 export KELVARA_COM3="sim:21.5,-,25.5"
-"$p/bin/kvserver" -h | grep -q '^Kelvara thermometer server 1.0$' || fail "kvserver -h"
-"$p/bin/kvquery" -h | grep -q '^Kelvara thermometer client 1.0$' || fail "kvquery -h"
-"$p/bin/kvprobe" -com 3 | grep -q '^Verdict: the port works' || fail "kvprobe on a simulated bus"
+# Whole outputs first: a grep that stops reading early would make the writer fail.
+out=$("$p/bin/kvserver" -h) || fail "kvserver -h: exit status"
+grep -q '^Kelvara thermometer server 1.0$' <<<"$out" || fail "kvserver -h"
+out=$("$p/bin/kvquery" -h) || fail "kvquery -h: exit status"
+grep -q '^Kelvara thermometer client 1.0$' <<<"$out" || fail "kvquery -h"
+out=$("$p/bin/kvprobe" -com 3) || fail "kvprobe: exit status"
+grep -q '^Verdict: the port works' <<<"$out" || fail "kvprobe on a simulated bus"
 page=$(cd "$p/lib/kelvara/cgi-bin" && REQUEST_METHOD=GET QUERY_STRING='format=html&what=1-3' ./kvpage)
 grep -q 'Er-13' <<<"$page" || fail "kvpage did not read the sensors"
 grep -qi '<!doctype html>' <<<"$page" || fail "kvpage did not fill the installed template"
