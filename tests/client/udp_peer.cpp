@@ -112,19 +112,4 @@ void ScriptedPeer::play(std::vector<PeerStep> script, std::chrono::milliseconds 
     }
 }
 
-Bytes reply_bytes(std::int8_t result, const std::array<std::int16_t, 8>& words,
-                  const std::array<std::int8_t, 8>& status, const std::string& text)
-{
-    Bytes bytes(154, 0);
-    bytes[0] = static_cast<std::uint8_t>(result);
-    for (std::size_t i = 0; i < 8; ++i) {
-        const auto word = static_cast<std::uint16_t>(words[i]);
-        bytes[2 + 2 * i] = static_cast<std::uint8_t>(word >> 8);
-        bytes[3 + 2 * i] = static_cast<std::uint8_t>(word & 0xFF);
-        bytes[18 + i] = static_cast<std::uint8_t>(status[i]);
-    }
-    std::memcpy(bytes.data() + 26, text.data(), std::min<std::size_t>(text.size(), 128));
-    return bytes;
-}
-
 }  // namespace kelvara::test

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-namespace kelvara::test {
+#include "tests/support/datagram_bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace kelvara::test {
 
 // A UDP socket bound to a loopback address; closed on destruction.
 class UdpSocket {
@@ -72,9 +72,5 @@ private:
     Bytes request_;
     std::thread thread_;
 };
-
-// A reply datagram, laid out byte by byte: words go big-endian.
-Bytes reply_bytes(std::int8_t result, const std::array<std::int16_t, 8>& words,
-                  const std::array<std::int8_t, 8>& status, const std::string& text);
 
 }  // namespace kelvara::test

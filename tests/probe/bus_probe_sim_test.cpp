@@ -144,6 +144,7 @@ TEST_F(ProbeOnSimBus, PortNumberOutsideOneToFourIsNotOpened)
 
 TEST_F(ProbeOnSimBus, DeviceDescriptionSaysWhereTheNameCameFrom)
 {
+    // Only the names are described here: no device is opened.
     struct Case {
         int com;
         const char* value;  // nullptr: unset

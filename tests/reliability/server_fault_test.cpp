@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "sensorbus/serial_line_port.h"
-#include "tests/reliability/datagram_bytes.h"
+#include "tests/support/datagram_bytes.h"
 #include "tests/reliability/kvserver_process.h"
 #include "tests/reliability/proc_files.h"
 #include "tests/reliability/udp_client.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <optional>
 
-#include "tests/reliability/datagram_bytes.h"
+#include "tests/support/datagram_bytes.h"
 
 namespace kelvara::test {
 

@@ -296,7 +296,7 @@ TEST(SimDeviceName, ParsesEntriesAndRefusesMalformedNames)
         {"sim:warm", false, {}, 0},
         {"sim:nan", false, {}, 0},
         {"sim:1e999", false, {}, 0},
-        {"/dev/ttyS9", false, {}, 0},
+        {"/dev/ttyS9", false, {}, 0},  // parsed only, never opened
     };
     for (const Case& c : cases) {
         SimChipSetup chips[8];

@@ -19,13 +19,16 @@
 #include <gtest/gtest.h>
 
 #include "tests/server/program_process.h"
+#include "tests/support/datagram_bytes.h"
 #include "tests/support/test_env.h"
 
 namespace kelvara {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::reply_bytes;
+using test::request_bytes;
 
 const std::string BANNER = "Kelvara thermometer server 1.0\n";
 // Sensor 1 at 21.5, no chip at 2, sensor 3 at 25.5.
@@ -118,28 +121,6 @@ RunningServer start_server(std::vector<std::string> extra_args = {})
     return server;
 }
 
-// Request bytes: magic "Th\0", byte 3, command, first, last.
-Bytes request(std::uint8_t command, std::uint8_t first, std::uint8_t last)
-{
-    return {0x54, 0x68, 0x00, 0x00, command, first, last};
-}
-
-Bytes reply(std::int8_t result, std::array<std::int16_t, 8> words, std::array<std::int8_t, 8> statuses,
-            const std::string& text)
-{
-    Bytes bytes(154, 0);
-    bytes[0] = static_cast<std::uint8_t>(result);
-    for (int i = 0; i < 8; ++i) {
-        const auto word = static_cast<std::uint16_t>(words[i]);
-        bytes[2 + 2 * i] = static_cast<std::uint8_t>(word >> 8);
-        bytes[3 + 2 * i] = static_cast<std::uint8_t>(word & 0xFF);
-        bytes[18 + i] = static_cast<std::uint8_t>(statuses[i]);
-    }
-    for (std::size_t i = 0; i < text.size(); ++i)
-        bytes[26 + i] = static_cast<std::uint8_t>(text[i]);
-    return bytes;
-}
-
 TEST(KvserverProcess, AnswersTheCanonicalRequestOnTheSimulatedBus)
 {
     test::ScopedEnv bus("KELVARA_COM3", BUS);
@@ -170,16 +151,16 @@ struct ExchangeCase {
 TEST(KvserverProcess, AnswersEachRequestOfTheTable)
 {
     const ExchangeCase cases[] = {
-        {"readings_two_to_three", request(1, 2, 3), reply(0, {0, 0, 6528, 0, 0, 0, 0, 0}, {0, -13, 0}, "Ok")},
-        {"readings_beyond_the_chips", request(1, 4, 8),
-         reply(0, {}, {0, 0, 0, -13, -13, -13, -13, -13}, "Ok")},
-        {"mean_with_absent_sensor", request(2, 1, 3),
-         reply(0, {5504, 0, 6528, 0, 0, 0, 0, 0}, {-2, -13, 0}, "Ok")},
-        {"mean_one_to_one", request(2, 1, 1), reply(0, {5504}, {0}, "Ok")},
-        {"mean_three_to_three", request(2, 3, 3), reply(0, {6528, 0, 6528}, {0}, "Ok")},
-        {"bad_magic", {0x54, 0x48, 0x00, 0x00, 0x01, 0x01, 0x03}, reply(-1, {}, {}, "Error: bad request\n")},
-        {"bad_range", request(1, 0, 9), reply(-2, {}, {}, "Error: bad parameters\n")},
-        {"bad_command", request(3, 1, 3), reply(-2, {}, {}, "Error: bad parameters\n")},
+        {"readings_two_to_three", request_bytes(1, 2, 3), reply_bytes(0, {0, 0, 6528, 0, 0, 0, 0, 0}, {0, -13, 0}, "Ok")},
+        {"readings_beyond_the_chips", request_bytes(1, 4, 8),
+         reply_bytes(0, {}, {0, 0, 0, -13, -13, -13, -13, -13}, "Ok")},
+        {"mean_with_absent_sensor", request_bytes(2, 1, 3),
+         reply_bytes(0, {5504, 0, 6528, 0, 0, 0, 0, 0}, {-2, -13, 0}, "Ok")},
+        {"mean_one_to_one", request_bytes(2, 1, 1), reply_bytes(0, {5504}, {0}, "Ok")},
+        {"mean_three_to_three", request_bytes(2, 3, 3), reply_bytes(0, {6528, 0, 6528}, {0}, "Ok")},
+        {"bad_magic", {0x54, 0x48, 0x00, 0x00, 0x01, 0x01, 0x03}, reply_bytes(-1, {}, {}, "Error: bad request\n")},
+        {"bad_range", request_bytes(1, 0, 9), reply_bytes(-2, {}, {}, "Error: bad parameters\n")},
+        {"bad_command", request_bytes(3, 1, 3), reply_bytes(-2, {}, {}, "Error: bad parameters\n")},
     };
     test::ScopedEnv bus("KELVARA_COM3", BUS);
     RunningServer server = start_server();
@@ -201,10 +182,10 @@ TEST(KvserverProcess, ReadsTheComPortItIsGiven)
     ASSERT_TRUE(server.process);
     EXPECT_NE(server.process->output().find("Com Port: COM2\n\n"), std::string::npos);
     Client client;
-    client.send(server.port, request(1, 1, 1));
+    client.send(server.port, request_bytes(1, 1, 1));
     const std::optional<Bytes> answer = client.receive();
     ASSERT_TRUE(answer);
-    EXPECT_EQ(*answer, reply(0, {-128}, {0}, "Ok"));
+    EXPECT_EQ(*answer, reply_bytes(0, {-128}, {0}, "Ok"));
 }
 
 TEST(KvserverProcess, WrongSizedDatagramsAreReportedAndServingGoesOn)
@@ -215,11 +196,11 @@ TEST(KvserverProcess, WrongSizedDatagramsAreReportedAndServingGoesOn)
     Client client;
     client.send(server.port, {0x54, 0x68, 0x00, 0x00, 0x01, 0x01});
     client.send(server.port, {0x54, 0x68, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01});
-    client.send(server.port, request(1, 1, 1));
+    client.send(server.port, request_bytes(1, 1, 1));
 
     const std::optional<Bytes> answer = client.receive();
     ASSERT_TRUE(answer);
-    EXPECT_EQ(*answer, reply(0, {5504}, {0}, "Ok"));
+    EXPECT_EQ(*answer, reply_bytes(0, {5504}, {0}, "Ok"));
     client.set_wait(300ms);
     EXPECT_FALSE(client.receive()) << "the wrong-sized datagrams got no reply";
     EXPECT_EQ(server.process->errors(),
@@ -232,14 +213,14 @@ TEST(KvserverProcess, BackToBackRequestsAreAnsweredInOrder)
     RunningServer server = start_server();
     ASSERT_TRUE(server.process);
     Client client;
-    client.send(server.port, request(1, 1, 1));
-    client.send(server.port, request(1, 3, 3));
+    client.send(server.port, request_bytes(1, 1, 1));
+    client.send(server.port, request_bytes(1, 3, 3));
     const std::optional<Bytes> first = client.receive();
     const std::optional<Bytes> second = client.receive();
     ASSERT_TRUE(first);
     ASSERT_TRUE(second);
-    EXPECT_EQ(*first, reply(0, {5504}, {0}, "Ok"));
-    EXPECT_EQ(*second, reply(0, {0, 0, 6528}, {0}, "Ok"));
+    EXPECT_EQ(*first, reply_bytes(0, {5504}, {0}, "Ok"));
+    EXPECT_EQ(*second, reply_bytes(0, {0, 0, 6528}, {0}, "Ok"));
 }
 
 TEST(KvserverProcess, SecondServerOnABusyPortFailsToBind)

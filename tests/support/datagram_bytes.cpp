@@ -1,4 +1,4 @@
-#include "tests/reliability/datagram_bytes.h"
+#include "tests/support/datagram_bytes.h"
 
 #include <cstdio>
 
@@ -20,7 +20,8 @@ Bytes reply_bytes(std::int8_t result, const std::array<std::int16_t, 8>& words,
         bytes[3 + 2 * i] = static_cast<std::uint8_t>(word & 0xFF);
         bytes[18 + i] = static_cast<std::uint8_t>(statuses[i]);
     }
-    for (std::size_t i = 0; i < text.size(); ++i)
+    // The text field is 128 bytes; a longer text is cut, with no NUL.
+    for (std::size_t i = 0; i < text.size() && i < 128; ++i)
         bytes[26 + i] = static_cast<std::uint8_t>(text[i]);
     return bytes;
 }

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes request_bytes(std::uint8_t command, std::uint8_t first, std::uint8_t last);
 
 // 154 bytes: result, a zero byte, eight big-endian words, eight statuses and
-// the text with zeros after it.
+// the text (at most 128 bytes) with zeros after it.
 Bytes reply_bytes(std::int8_t result, const std::array<std::int16_t, 8>& words,
                   const std::array<std::int8_t, 8>& statuses, const std::string& text);
 
