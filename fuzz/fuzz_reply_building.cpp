@@ -23,6 +23,7 @@
 
 #include "net/reply_builder.h"
 #include "server/thermometer_server.h"
+#include "fuzz/loopback_socket.h"
 
 namespace {
 
@@ -156,19 +157,7 @@ int server_socket = -1;
 int peer_socket = -1;
 sockaddr_in server_address{};
 
-int loopback_socket(sockaddr_in& address)
-{
-    const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (sock < 0 || ::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        fail("loopback socket", sock, 0);
-    return sock;
-}
+using fuzz::loopback_socket;
 
 // serve_one_request reports every ignored datagram on stderr; that line per
 // input would swamp the fuzzer's log, so it goes nowhere while the call runs.

@@ -26,6 +26,7 @@
 #include "client/reply_output.h"
 #include "client/reply_wait.h"
 #include "net/temp_records.h"
+#include "fuzz/loopback_socket.h"
 
 namespace {
 
@@ -43,19 +44,7 @@ int stranger_socket = -1;
 sockaddr_in client_address{};
 sockaddr_in server_address{};
 
-int loopback_socket(sockaddr_in& address)
-{
-    const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (sock < 0 || ::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        fail("loopback socket", sock, 0);
-    return sock;
-}
+using fuzz::loopback_socket;
 
 void send_to_client(int from, const std::uint8_t* data, std::size_t size)
 {
